@@ -1,0 +1,19 @@
+// Runs GoogleTest inside a QCoreApplication, with the registry and the state folders of the
+// whole run redirected into a temporary folder so that tests never touch the user's files.
+#include <QCoreApplication>
+#include <QLocale>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir sandbox;
+    qputenv("TIDEWELL_REGISTRY_DIR", (sandbox.path() + QStringLiteral("/registry")).toLocal8Bit());
+    qputenv("XDG_STATE_HOME", (sandbox.path() + QStringLiteral("/state")).toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (sandbox.path() + QStringLiteral("/config")).toLocal8Bit());
+    QCoreApplication app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
