@@ -41,8 +41,9 @@ public:
     bool OpenKey(const QString &key, bool canCreate);
     bool OpenKeyReadOnly(const QString &key) { return OpenKey(key, false); }
     void CloseKey();
-    bool HasCurrentKey() const { return !m_CurrentPath.isNull(); }
-    // The open key's path as given to OpenKey, normalised; null when none is open.
+    bool HasCurrentKey() const { return m_HasKey; }
+    // The open key's path as given to OpenKey, normalised; empty for the root and when none is
+    // open.
     QString CurrentPath() const { return m_CurrentPath; }
 
     bool KeyExists(const QString &key) const;
@@ -74,4 +75,5 @@ public:
 private:
     HKEY m_Root;
     QString m_CurrentPath;
+    bool m_HasKey = false;
 };
