@@ -4,6 +4,7 @@
 
 #include "platform/registry/Registry.h"
 #include "platform/system/DateTime.h"
+#include "platform/system/Exception.h"
 
 #include <QSize>
 #include <QString>
@@ -99,6 +100,7 @@ public:
     void SetDefaults() override;
     void Save() override;
 
+    // An index outside 0..10 raises EListError.
     std::int32_t ColumnSize(int index) const;
     void SetColumnSize(int index, std::int32_t value);
 

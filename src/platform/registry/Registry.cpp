@@ -410,6 +410,11 @@ const RegValue *FindValue(const RegTree &tree, const QString &keyPath, const QSt
 
 } // namespace
 
+QString NormalizeRegistryPath(const QString &path)
+{
+    return Normalize(path);
+}
+
 void SetRegistryErrorReporter(TRegistryErrorReporter newReporter)
 {
     std::lock_guard guard(reporterMutex);

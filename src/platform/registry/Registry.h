@@ -23,6 +23,9 @@ enum class TRegDataType { rdUnknown, rdString, rdInteger };
 using TRegistryErrorReporter = std::function<void(const QString &message)>;
 void SetRegistryErrorReporter(TRegistryErrorReporter reporter);
 
+// A key path without leading, trailing and doubled backslashes.
+QString NormalizeRegistryPath(const QString &path);
+
 // The folder that holds the root files now (read from the environment at every call).
 QString RegistryDirectory();
 
