@@ -189,45 +189,45 @@ bool Parse(const QByteArray &bytes, RegTree &tree, QString &error)
         if (line.endsWith(u'\r'))
             line.chop(1);
         const auto fail = [&](const char *what) {
-            error = QStringLiteral("line %1: %2").arg(n + 1).arg(QLatin1String(what));
+            error = QStringLiteral("Zeile %1: %2").arg(n + 1).arg(QString::fromUtf8(what));
             return false;
         };
         if (n == 0) {
             if (line != FileMagic)
-                return fail("not a registry file");
+                return fail("keine Registry-Datei");
             continue;
         }
         if (line.isEmpty())
             continue;
         if (line.startsWith(u'[')) {
             if (!line.endsWith(u']'))
-                return fail("unterminated key");
+                return fail("Schlüssel ohne schließende Klammer");
             // Keys are written escaped; unescape by reading them as a quoted string.
             QString quoted = u'"' + line.mid(1, line.size() - 2) + u'"';
             qsizetype pos = 0;
             QString path;
             if (!ReadQuoted(quoted, pos, path) || pos != quoted.size())
-                return fail("malformed key");
+                return fail("ungültiger Schlüssel");
             current = &EnsureKey(tree, Normalize(path));
             continue;
         }
         if (!current)
-            return fail("value outside a key");
+            return fail("Wert außerhalb eines Schlüssels");
         qsizetype pos = 0;
         RegValue value;
         if (!ReadQuoted(line, pos, value.Name) || pos >= line.size() || line[pos] != u'=')
-            return fail("malformed value name");
+            return fail("ungültiger Wertname");
         ++pos;
         if (line.mid(pos).startsWith(QLatin1String("dword:"))) {
             bool ok = false;
             const auto number = line.mid(pos + 6).toUInt(&ok, 16);
             if (!ok || line.size() - pos - 6 != 8)
-                return fail("malformed integer");
+                return fail("ungültige Zahl");
             value.Type = TRegDataType::rdInteger;
             value.Integer = static_cast<std::int32_t>(number);
         } else {
             if (!ReadQuoted(line, pos, value.Text) || pos != line.size())
-                return fail("malformed string");
+                return fail("ungültiger Text");
             value.Type = TRegDataType::rdString;
         }
         if (RegValue *existing = current->Find(value.Name))
@@ -302,30 +302,48 @@ public:
     // Runs reader on the current tree; false when the file is corrupt.
     template <class F> bool Read(F &&reader)
     {
-        std::lock_guard guard(m_Mutex);
-        Refresh();
-        if (m_Corrupt)
-            return false;
-        reader(static_cast<const RegTree &>(m_Tree));
-        return true;
+        QString report;
+        bool ok = false;
+        {
+            std::lock_guard guard(m_Mutex);
+            report = Refresh();
+            if (!m_Corrupt) {
+                reader(static_cast<const RegTree &>(m_Tree));
+                ok = true;
+            }
+        }
+        // Reported outside the lock: the reporter may well use the registry itself.
+        if (!report.isEmpty())
+            Report(report);
+        return ok;
     }
 
     // Applies change to the newest state of the file and replaces the file. change returns false
     // to abandon the change (nothing is written). False when nothing was written.
     template <class F> bool Change(F &&change)
     {
+        QString report;
+        const bool ok = ChangeLocked(change, report);
+        if (!report.isEmpty())
+            Report(report);
+        return ok;
+    }
+
+private:
+    template <class F> bool ChangeLocked(F &&change, QString &report)
+    {
         std::lock_guard guard(m_Mutex);
         const QString directory = QFileInfo(m_Path).absolutePath();
         if (!QDir().mkpath(directory)) {
-            Report(QStringLiteral("Registry: cannot create the folder %1").arg(directory));
+            report = QStringLiteral("Der Ordner der Registry %1 kann nicht angelegt werden.").arg(directory);
             return false;
         }
         FileLock lock(m_Path + QStringLiteral(".lock"));
         if (!lock.Locked()) {
-            Report(QStringLiteral("Registry: cannot lock %1").arg(m_Path));
+            report = QStringLiteral("Die Registry-Datei %1 kann nicht gesperrt werden.").arg(m_Path);
             return false;
         }
-        Refresh();
+        report = Refresh();
         if (m_Corrupt)
             return false;
         RegTree next = m_Tree;
@@ -334,7 +352,8 @@ public:
         QSaveFile file(m_Path);
         file.setDirectWriteFallback(false);
         if (!file.open(QIODevice::WriteOnly) || file.write(Serialize(next)) < 0 || !file.commit()) {
-            Report(QStringLiteral("Registry: cannot write %1: %2").arg(m_Path, file.errorString()));
+            report = QStringLiteral("Die Registry-Datei %1 kann nicht geschrieben werden (%2).")
+                         .arg(m_Path, file.errorString());
             return false;
         }
         m_Tree = std::move(next);
@@ -342,32 +361,31 @@ public:
         return true;
     }
 
-private:
-    // Re-reads the file when it changed since the last look.
-    void Refresh()
+    // Re-reads the file when it changed since the last look; returns what to report.
+    QString Refresh()
     {
         const FileIdentity now = Identify(m_Path);
         if (m_Loaded && now == m_Identity)
-            return;
+            return {};
         m_Loaded = true;
         m_Identity = now;
         m_Corrupt = false;
         if (!now.Exists) {
             m_Tree = EmptyTree();
-            return;
+            return {};
         }
         QFile file(m_Path);
         QString error;
         if (!file.open(QIODevice::ReadOnly)) {
             error = file.errorString();
         } else if (Parse(file.readAll(), m_Tree, error)) {
-            return;
+            return {};
         }
         // Keep the file as it is for the user to inspect; never write over it.
         m_Corrupt = true;
         m_Tree = EmptyTree();
-        Report(QStringLiteral("Registry: the file %1 cannot be read and is left unchanged (%2)")
-                   .arg(m_Path, error));
+        return QStringLiteral("Die Registry-Datei %1 ist unlesbar und bleibt unverändert (%2).")
+            .arg(m_Path, error);
     }
 
     std::mutex m_Mutex;

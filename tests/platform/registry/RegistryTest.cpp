@@ -160,7 +160,7 @@ TEST_F(RegistryTest, CorruptFileIsReportedAndNeverOverwritten)
     EXPECT_FALSE(reg.CreateKey("Other"));
     ASSERT_FALSE(reports.isEmpty());
     EXPECT_TRUE(reports.first().contains("HKEY_LOCAL_MACHINE.registry"));
-    EXPECT_TRUE(reports.first().contains("line 3"));
+    EXPECT_TRUE(reports.first().contains("Zeile 3"));
     EXPECT_EQ(ReadFile(RootFile("HKEY_LOCAL_MACHINE.registry")), garbage);
 
     // Once the user repairs the file it is used again.
