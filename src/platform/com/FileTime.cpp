@@ -19,9 +19,10 @@ FILETIME UInt64ToFileTime(std::uint64_t ticks)
 
 QDateTime FileTimeToQDateTime(const FILETIME &fileTime)
 {
-    const auto ticks = static_cast<qint64>(FileTimeToUInt64(fileTime));
-    const qint64 msecs = (ticks - static_cast<qint64>(UnixEpochTicks)) /
-                         static_cast<qint64>(TicksPerMSec);
+    // Divided while still unsigned, so sub-millisecond ticks are dropped downwards before 1970
+    // too (a signed division would round those up to the next millisecond).
+    const qint64 msecs = static_cast<qint64>(FileTimeToUInt64(fileTime) / TicksPerMSec) -
+                         static_cast<qint64>(UnixEpochTicks / TicksPerMSec);
     return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
 }
 

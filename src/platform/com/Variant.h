@@ -70,7 +70,12 @@ public:
 
 private:
     using Storage = std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, QString>;
-    TVariant(VARTYPE type, Storage value) : m_Type(type), m_Value(std::move(value)) {}
+    // Built from the alternative itself rather than from a moved Storage, which GCC 12 with
+    // sanitizers misreports as maybe-uninitialized.
+    template <typename T>
+    TVariant(VARTYPE type, T value) : m_Type(type), m_Value(std::move(value))
+    {
+    }
 
     VARTYPE m_Type = VT_EMPTY;
     Storage m_Value;

@@ -26,9 +26,12 @@ QByteArray EncodeWindows1252(const QString &text)
 {
     QByteArray out;
     out.reserve(text.size());
-    for (QChar c : text) {
-        const int code = Encode(c.unicode());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const int code = Encode(text[i].unicode());
         out.append(code < 0 ? '?' : static_cast<char>(code));
+        // A surrogate pair is one character and gets one '?', not two.
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
     }
     return out;
 }
