@@ -7,13 +7,23 @@ function(tidewell_library target)
     target_link_libraries(${target} PUBLIC ${ARG_DEPENDS})
 endfunction()
 
-# tidewell_test(<target> SOURCES ... DEPENDS ...)
+# tidewell_test(<target> [THREADED] SOURCES ... DEPENDS ...)
 # One GoogleTest executable per test folder; tests are discovered when ctest runs,
-# so the build never executes a test binary.
+# so the build never executes a test binary. THREADED marks units that are used from several
+# threads: they also run under ThreadSanitizer (target tw_threaded_tests, ctest label "threaded").
+if(NOT TARGET tw_threaded_tests)
+    add_custom_target(tw_threaded_tests)
+endif()
+
 function(tidewell_test target)
-    cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
+    cmake_parse_arguments(ARG "THREADED" "" "SOURCES;DEPENDS" ${ARGN})
     add_executable(${target} ${ARG_SOURCES})
     target_link_libraries(${target} PRIVATE ${ARG_DEPENDS} tw_testsupport GTest::gtest GTest::gmock)
+    set(labels ${target})
+    if(ARG_THREADED)
+        list(APPEND labels threaded)
+        add_dependencies(tw_threaded_tests ${target})
+    endif()
     gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES TIMEOUT 120)
+                         PROPERTIES TIMEOUT 120 LABELS "${labels}")
 endfunction()
