@@ -10,6 +10,9 @@ bash "$root/scripts/install-deps.sh"
 # The compiler cache lives outside the work tree so that fresh clones reuse it.
 export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/ccache}
 export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
+# Paths relative to the clone, so a clone in another folder hits the same cache entries.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-suppressions=$root/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1}
