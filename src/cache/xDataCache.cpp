@@ -209,17 +209,13 @@ TSingletonDataCache *TSingletonDataCache::AccessInstance(int request)
 {
     std::lock_guard guard(InstanceLock());
     switch (request) {
-    case arGet:
-        return RegisteredInstance;
+    case arGet: return RegisteredInstance;
     case arCreate:
         if (!RegisteredInstance)
             RegisteredInstance = new TSingletonDataCache;
         return RegisteredInstance;
-    case arForget:
-        RegisteredInstance = nullptr;
-        return nullptr;
-    default:
-        throw Exception(QStringLiteral("Illegal request %1 in AccessInstance").arg(request));
+    case arForget: RegisteredInstance = nullptr; return nullptr;
+    default: throw Exception(QStringLiteral("Illegal request %1 in AccessInstance").arg(request));
     }
 }
 

@@ -188,9 +188,7 @@ void TEventLogger::ReportToSystemLog(TEventType eventType, quint32 eventID, cons
         return;
     switch (eventType) {
     case etError:
-    case etSilentError:
-        m_SystemLog->Report(TSystemEventKind::Error, 0, eventID, message);
-        break;
+    case etSilentError: m_SystemLog->Report(TSystemEventKind::Error, 0, eventID, message); break;
     case etWarning:
     case etSilentWarning:
         m_SystemLog->Report(TSystemEventKind::Warning, 0, eventID, message);

@@ -10,7 +10,7 @@
 
 struct TZonedDateTime
 {
-    TDateTime Local = 0;        // local wall-clock date-time, days since 1899-12-30
+    TDateTime Local = 0;          // local wall-clock date-time, days since 1899-12-30
     std::int8_t BiasQuarters = 0; // UTC minus local time in quarter hours
 
     bool IsZero() const { return Local == 0; }

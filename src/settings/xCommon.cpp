@@ -1,8 +1,8 @@
 #include "settings/xCommon.h"
 
 #include "platform/com/Guid.h"
-#include "platform/system/HostInfo.h"
 #include "platform/system/Exception.h"
+#include "platform/system/HostInfo.h"
 #include "platform/system/Version.h"
 
 #include <QFileInfo>
@@ -11,7 +11,8 @@
 #include <cmath>
 #include <mutex>
 
-// ---- TAppInfo ------------------------------------------------------------------------------------
+// ---- TAppInfo
+// ------------------------------------------------------------------------------------
 
 TAppInfo::TAppInfo()
 {
@@ -42,7 +43,8 @@ TAppInfo::TAppInfo()
     DebugKey = RegistryKey + QStringLiteral("Debug\\");
 
     TRegistry registry(HKEY_LOCAL_MACHINE);
-    DebugEnabled = registry.OpenKey(DebugKey, false) && registry.ReadBool("Enabled").value_or(false);
+    DebugEnabled =
+        registry.OpenKey(DebugKey, false) && registry.ReadBool("Enabled").value_or(false);
     Language = ReadInterfaceLanguage(ExePath + ExeName);
 }
 
@@ -82,7 +84,8 @@ std::uint32_t ReadInterfaceLanguage(const QString &executableFilePath)
 {
     TRegistry registry(HKEY_CURRENT_USER);
     if (registry.OpenKey(LocaleKey, false)) {
-        const QString choice = registry.ReadString(executableFilePath).value_or(QString()).toUpper();
+        const QString choice =
+            registry.ReadString(executableFilePath).value_or(QString()).toUpper();
         if (choice == QLatin1String("DEU") || choice == QLatin1String("EXE"))
             return LANG_GERMAN;
         if (choice == QLatin1String("ENU"))
@@ -91,7 +94,8 @@ std::uint32_t ReadInterfaceLanguage(const QString &executableFilePath)
     return SystemLanguageId();
 }
 
-// ---- TCommonApplicationConfiguration ----------------------------------------------------------------
+// ---- TCommonApplicationConfiguration
+// ----------------------------------------------------------------
 
 TCommonApplicationConfiguration::TCommonApplicationConfiguration(HKEY rootKey,
                                                                  const QString &baseKey)
@@ -156,7 +160,8 @@ bool TCommonApplicationConfiguration::WriteString(const QString &subKey, const Q
     return OpenSubKey(subKey, true) && m_Registry.WriteString(name, value);
 }
 
-// ---- TConfiguration ----------------------------------------------------------------------------------
+// ---- TConfiguration
+// ----------------------------------------------------------------------------------
 
 namespace {
 
@@ -298,9 +303,11 @@ void TConfiguration::Save()
         }
     }
 
-    WriteInteger(TimeStampFormatsKey, CountValue, static_cast<std::int32_t>(TimeStampFormats.size()));
+    WriteInteger(TimeStampFormatsKey, CountValue,
+                 static_cast<std::int32_t>(TimeStampFormats.size()));
     for (int i = 1; i <= TimeStampFormats.size(); ++i)
-        WriteString(TimeStampFormatsKey, QStringLiteral("Format_%1").arg(i), TimeStampFormats[i - 1]);
+        WriteString(TimeStampFormatsKey, QStringLiteral("Format_%1").arg(i),
+                    TimeStampFormats[i - 1]);
 
     for (int i = 0; i < ColumnSizeCount; ++i)
         WriteInteger(ColumnSizesKey, QStringLiteral("Column%1").arg(i + 1), ColumnSizes[i]);
@@ -327,7 +334,8 @@ void TConfiguration::SetColumnSize(int index, std::int32_t value)
     ColumnSizes[static_cast<std::size_t>(index)] = value;
 }
 
-// ---- the installation key -------------------------------------------------------------------------
+// ---- the installation key
+// -------------------------------------------------------------------------
 
 QString ChooseInstallationKey(const QString &executableFilePath)
 {

@@ -27,8 +27,8 @@ public:
     // Reads everything at once; DebugEnabled and Language come from the registry.
     TAppInfo();
 
-    QString CompanyName, FileDescription, FileVersion, InternalName, OriginalFileName,
-        ProductName, ProductVersion, Comments, LegalCopyright, LegalTrademarks;
+    QString CompanyName, FileDescription, FileVersion, InternalName, OriginalFileName, ProductName,
+        ProductVersion, Comments, LegalCopyright, LegalTrademarks;
     std::uint32_t MajorVersion = 0, MinorVersion = 0, Release = 0, Build = 0;
     std::uint32_t FileFlags = 0, FileOS = 0, FileType = 0;
     TDateTime FileDate = 0;
@@ -36,8 +36,8 @@ public:
     QString OSName;
     std::uint32_t Language = 0;
     bool DebugEnabled = false;
-    QString ExeName; // file name of the executable
-    QString ExePath; // its directory, with a trailing separator
+    QString ExeName;     // file name of the executable
+    QString ExePath;     // its directory, with a trailing separator
     QString RegistryKey; // "Software\Kestrom Software GmbH\Tidewell\"
     QString DebugKey;    // RegistryKey + "Debug\"
 };
@@ -69,8 +69,7 @@ public:
     virtual void Save() {}
 
     bool ReadBool(const QString &subKey, const QString &name, bool defaultValue);
-    std::int32_t ReadInteger(const QString &subKey, const QString &name,
-                             std::int32_t defaultValue);
+    std::int32_t ReadInteger(const QString &subKey, const QString &name, std::int32_t defaultValue);
     QString ReadString(const QString &subKey, const QString &name, const QString &defaultValue);
     bool WriteBool(const QString &subKey, const QString &name, bool value);
     bool WriteInteger(const QString &subKey, const QString &name, std::int32_t value);

@@ -91,8 +91,8 @@ TEST_F(SettingsTest, InterfaceLanguageFollowsThePerExecutableChoice)
         TRegistry registry(HKEY_CURRENT_USER);
         ASSERT_TRUE(registry.OpenKey(LocaleKey, true));
         registry.WriteString(exe, c.Value);
-        EXPECT_EQ(ReadInterfaceLanguage(exe), c.Value == QString("FRA") ? SystemLanguageId()
-                                                                         : c.Language);
+        EXPECT_EQ(ReadInterfaceLanguage(exe),
+                  c.Value == QString("FRA") ? SystemLanguageId() : c.Language);
         EXPECT_EQ(ReadInterfaceLanguage(exe + "2"), SystemLanguageId());
     }
 }
@@ -169,8 +169,8 @@ TEST_F(SettingsTest, FirstRunHoldsTheFiveDefaultFormatsAndSavesCountFive)
 {
     TConfiguration &config = CreateConfiguration(MakeExecutable("a"));
     config.Load();
-    const QStringList defaults = {"YYYY-MM-DD hh:mm:ss", "YY-MM-DD hh:mm:ss",
-                                  "hh:mm:ss DD.MM.YYYY", "hh:mm:ss DD.MM.YY", "hh:mm:ss"};
+    const QStringList defaults = {"YYYY-MM-DD hh:mm:ss", "YY-MM-DD hh:mm:ss", "hh:mm:ss DD.MM.YYYY",
+                                  "hh:mm:ss DD.MM.YY", "hh:mm:ss"};
     EXPECT_EQ(config.TimeStampFormats, defaults);
     EXPECT_EQ(config.UserDefinedWindowErrorCaption, "Tidewell (Error)");
     EXPECT_TRUE(config.LoadDocumentAtStartup);
@@ -236,7 +236,8 @@ TEST_F(SettingsTest, ScalarsColumnsAndDatabasesRoundTripUnderTheirValueNames)
     config.MainFormState = 2;
     config.SetColumnSize(10, 77);
     for (int i = 1; i <= 11; ++i)
-        config.TargetDataBases << (i == 2 ? QString() : QString("Provider=SQLite;Data Source=%1").arg(i));
+        config.TargetDataBases << (i == 2 ? QString()
+                                          : QString("Provider=SQLite;Data Source=%1").arg(i));
     config.Save();
 
     TRegistry raw(HKEY_LOCAL_MACHINE);
@@ -244,9 +245,11 @@ TEST_F(SettingsTest, ScalarsColumnsAndDatabasesRoundTripUnderTheirValueNames)
     EXPECT_EQ(raw.ReadString("DocumentToLoad"), QString("/plant/line 1.tdw"));
     EXPECT_EQ(raw.ReadInteger("UseUserDefinedWindowCaption"), 1);
     EXPECT_EQ(raw.ReadInteger("MainFormState"), 2);
-    ASSERT_TRUE(raw.OpenKey("Software\\Test\\{X}\\Common\\MainForm\\CurrentDataColumnSizes", false));
+    ASSERT_TRUE(
+        raw.OpenKey("Software\\Test\\{X}\\Common\\MainForm\\CurrentDataColumnSizes", false));
     EXPECT_EQ(raw.ReadInteger("Column11"), 77);
-    ASSERT_TRUE(raw.OpenKey("Software\\Test\\{X}\\Common\\BridgeConfigurationDlg\\MRU_TargetDataBase", false));
+    ASSERT_TRUE(raw.OpenKey(
+        "Software\\Test\\{X}\\Common\\BridgeConfigurationDlg\\MRU_TargetDataBase", false));
     EXPECT_EQ(raw.ReadInteger("Count"), 10);
     EXPECT_EQ(raw.ReadString("ConnectionString2"), QString());
     EXPECT_FALSE(raw.ValueExists("ConnectionString11"));

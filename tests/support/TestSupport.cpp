@@ -3,7 +3,8 @@
 #include <cstdlib>
 
 ScopedTempEnvDir::ScopedTempEnvDir(const char *variable)
-    : m_Variable(variable), m_Previous(qgetenv(variable)), m_HadPrevious(qEnvironmentVariableIsSet(variable))
+    : m_Variable(variable), m_Previous(qgetenv(variable)),
+      m_HadPrevious(qEnvironmentVariableIsSet(variable))
 {
     qputenv(variable, m_Dir.path().toLocal8Bit());
 }

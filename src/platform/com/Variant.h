@@ -69,11 +69,11 @@ public:
     friend bool operator==(const TVariant &a, const TVariant &b);
 
 private:
-    using Storage = std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, QString>;
+    using Storage =
+        std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, QString>;
     // Built from the alternative itself rather than from a moved Storage, which GCC 12 with
     // sanitizers misreports as maybe-uninitialized.
-    template <typename T>
-    TVariant(VARTYPE type, T value) : m_Type(type), m_Value(std::move(value))
+    template <typename T> TVariant(VARTYPE type, T value) : m_Type(type), m_Value(std::move(value))
     {
     }
 

@@ -258,7 +258,9 @@ struct FileIdentity
 FileIdentity Identify(const QString &path)
 {
     FileIdentity id;
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
         id.Exists = true;
         id.Device = st.st_dev;
@@ -335,12 +337,14 @@ private:
         std::lock_guard guard(m_Mutex);
         const QString directory = QFileInfo(m_Path).absolutePath();
         if (!QDir().mkpath(directory)) {
-            report = QStringLiteral("Der Ordner der Registry %1 kann nicht angelegt werden.").arg(directory);
+            report = QStringLiteral("Der Ordner der Registry %1 kann nicht angelegt werden.")
+                         .arg(directory);
             return false;
         }
         FileLock lock(m_Path + QStringLiteral(".lock"));
         if (!lock.Locked()) {
-            report = QStringLiteral("Die Registry-Datei %1 kann nicht gesperrt werden.").arg(m_Path);
+            report =
+                QStringLiteral("Die Registry-Datei %1 kann nicht gesperrt werden.").arg(m_Path);
             return false;
         }
         report = Refresh();

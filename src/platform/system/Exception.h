@@ -1,8 +1,8 @@
 // The one exception family: every error the system raises carries a German message.
 #pragma once
 
-#include <QString>
 #include <QByteArray>
+#include <QString>
 #include <exception>
 
 class Exception : public std::exception

@@ -46,7 +46,7 @@ QString HostOSName()
     utsname info{};
     if (uname(&info) == 0)
         kernel = QStringLiteral("%1 %2").arg(QString::fromLocal8Bit(info.sysname),
-                                              QString::fromLocal8Bit(info.release));
+                                             QString::fromLocal8Bit(info.release));
     const QString distribution = DistributionName();
     if (distribution.isEmpty() && kernel.isEmpty())
         return QStringLiteral("Unknown");

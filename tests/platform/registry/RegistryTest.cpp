@@ -93,11 +93,8 @@ TEST_F(RegistryTest, DeleteKeyRemovesTheSubtreeButNotKeysSharingItsPrefix)
 TEST_F(RegistryTest, TextsWithSpecialCharactersRoundTripThroughTheFile)
 {
     const QString keyName = "Sender\\Weird \"[name]\"";
-    const QStringList texts = {"",
-                               "C:\\Program Files\\x\\",
-                               "quote \" inside",
-                               "line1\r\nline2\ttab",
-                               QString::fromUtf8("Größe Ä € 日本")};
+    const QStringList texts = {"", "C:\\Program Files\\x\\", "quote \" inside",
+                               "line1\r\nline2\ttab", QString::fromUtf8("Größe Ä € 日本")};
     {
         TRegistry reg(HKEY_LOCAL_MACHINE);
         ASSERT_TRUE(reg.OpenKey(keyName, true));
