@@ -1,0 +1,1 @@
+// The system message table: filled in by the OPC error work.

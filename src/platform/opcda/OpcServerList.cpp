@@ -1,0 +1,1 @@
+// The OPC server enumerator: filled in by the enumerator work.
