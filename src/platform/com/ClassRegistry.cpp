@@ -73,12 +73,18 @@ std::map<QString, std::unique_ptr<TComHost>> &Hosts()
     return hosts;
 }
 
+// The name without blanks and leading backslashes.
+QString PlainName(const QString &name)
+{
+    QString plain = name.trimmed();
+    while (plain.startsWith(u'\\'))
+        plain.remove(0, 1);
+    return plain;
+}
+
 QString HostKey(const QString &name)
 {
-    QString key = name.trimmed();
-    while (key.startsWith(u'\\'))
-        key.remove(0, 1);
-    return key.toLower();
+    return PlainName(name).toLower();
 }
 } // namespace
 
@@ -96,15 +102,20 @@ bool IsLocalComputerName(const QString &name)
 
 TComHost &RegisterHost(const QString &name)
 {
+    // A host under a local name would never be found: FindHost answers those with this computer.
+    if (IsLocalComputerName(name))
+        return LocalHost();
     std::lock_guard guard(hostsMutex);
     auto &host = Hosts()[HostKey(name)];
     if (!host)
-        host = std::make_unique<TComHost>(name.trimmed());
+        host = std::make_unique<TComHost>(PlainName(name));
     return *host;
 }
 
 void UnregisterHost(const QString &name)
 {
+    if (IsLocalComputerName(name))
+        return;
     std::lock_guard guard(hostsMutex);
     Hosts().erase(HostKey(name));
 }
@@ -147,7 +158,13 @@ HRESULT CoCreateInstanceEx(const CLSID &clsid, DWORD context, const QString &com
     if (!info || !info->Factory)
         return REGDB_E_CLASSNOTREG;
     ComPtr<IUnknown> created;
-    const HRESULT hr = info->Factory(computerName, created);
+    HRESULT hr = S_OK;
+    // An exception must not cross the activation call, as it could not cross a process.
+    try {
+        hr = info->Factory(computerName, created);
+    } catch (...) {
+        return CO_E_SERVER_EXEC_FAILURE;
+    }
     if (FAILED(hr))
         return hr;
     if (!created)

@@ -75,7 +75,8 @@ TComHost &LocalHost();
 // Whether name means this computer: empty, its host name (case ignored, with or without a leading
 // "\\").
 bool IsLocalComputerName(const QString &name);
-// Adds (or returns the existing) in-process host of that name.
+// Adds (or returns the existing) in-process host of that name, kept without leading "\\"; a
+// local name gives LocalHost(), which UnregisterHost leaves alone.
 TComHost &RegisterHost(const QString &name);
 void UnregisterHost(const QString &name);
 // The host a name reaches: this computer for a local name, a registered host by name (case
@@ -89,6 +90,6 @@ HRESULT CoCreateInstance(const CLSID &clsid, DWORD context, const IID &iid,
                          ComPtr<IUnknown> &object);
 // Creates an object on the named computer: RPC_S_SERVER_UNAVAILABLE_HR when it cannot be
 // reached, REGDB_E_CLASSNOTREG when it has no such class, E_NOINTERFACE when the object does not
-// answer for iid.
+// answer for iid, CO_E_SERVER_EXEC_FAILURE when the factory throws.
 HRESULT CoCreateInstanceEx(const CLSID &clsid, DWORD context, const QString &computerName,
                            const IID &iid, ComPtr<IUnknown> &object);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 
 using HRESULT = std::int32_t;
@@ -91,7 +92,11 @@ public:
     }
     ComPtr(const ComPtr &o) : ComPtr(o.m_P) {}
     ComPtr(ComPtr &&o) noexcept : m_P(std::exchange(o.m_P, nullptr)) {}
-    template <class U> ComPtr(const ComPtr<U> &o) : ComPtr(static_cast<T *>(o.Get())) {}
+    // Only towards a base: anything else needs QueryInterface (As).
+    template <class U, class = std::enable_if_t<std::is_convertible_v<U *, T *>>>
+    ComPtr(const ComPtr<U> &o) : ComPtr(o.Get())
+    {
+    }
     ~ComPtr() { Reset(); }
 
     ComPtr &operator=(ComPtr o) noexcept
@@ -125,13 +130,14 @@ public:
     // QueryInterface for U; an empty pointer and the failure code when the object lacks it.
     template <class U> HRESULT As(ComPtr<U> &out) const
     {
-        out.Reset();
-        if (!m_P)
+        if (!m_P) {
+            out.Reset();
             return E_POINTER;
+        }
+        // out lets go of its old reference only now: it may be this very pointer.
         void *raw = nullptr;
         const HRESULT hr = m_P->QueryInterface(U::Iid, &raw);
-        if (SUCCEEDED(hr))
-            out = ComPtr<U>::Attach(static_cast<U *>(raw));
+        out = SUCCEEDED(hr) ? ComPtr<U>::Attach(static_cast<U *>(raw)) : ComPtr<U>();
         return hr;
     }
     template <class U> ComPtr<U> As() const

@@ -1,6 +1,7 @@
 #include "platform/com/Variant.h"
 
 #include <QLocale>
+#include <QStringList>
 
 TVariant TVariant::Null()
 {
@@ -59,6 +60,14 @@ TVariant TVariant::FromString(const QString &value)
 {
     return {VT_BSTR, value};
 }
+TVariant TVariant::FromError(SCODE value)
+{
+    return {VT_ERROR, std::int64_t{value}};
+}
+TVariant TVariant::FromCY(std::int64_t valueTimesScale)
+{
+    return {VT_CY, valueTimesScale};
+}
 
 bool TVariant::AsBool() const
 {
@@ -90,6 +99,23 @@ QString TVariant::AsString() const
     return value ? *value : QString();
 }
 
+SCODE TVariant::AsError() const
+{
+    return m_Type == VT_ERROR ? static_cast<SCODE>(AsInt64()) : S_OK;
+}
+
+std::int64_t TVariant::AsCY() const
+{
+    return m_Type == VT_CY ? AsInt64() : 0;
+}
+
+const std::vector<TVariant> &TVariant::Elements() const
+{
+    static const std::vector<TVariant> none;
+    const Array *value = std::get_if<Array>(&m_Value);
+    return value && *value ? **value : none;
+}
+
 namespace {
 QString DateToString(const QLocale &locale, TDateTime value)
 {
@@ -99,12 +125,41 @@ QString DateToString(const QLocale &locale, TDateTime value)
         return date;
     return date + u' ' + time.toString(QStringLiteral("hh:mm:ss"));
 }
+
+// Exact decimal text of a scaled currency value, trailing zeros of the fraction dropped.
+QString CurrencyToString(const QLocale &locale, std::int64_t scaled)
+{
+    const bool negative = scaled < 0;
+    // Through unsigned arithmetic so that the smallest value has a magnitude too.
+    const std::uint64_t magnitude =
+        negative ? 0 - static_cast<std::uint64_t>(scaled) : static_cast<std::uint64_t>(scaled);
+    const std::uint64_t scale = static_cast<std::uint64_t>(CurrencyScale);
+    QString text = locale.toString(static_cast<qulonglong>(magnitude / scale));
+    if (const std::uint64_t fraction = magnitude % scale) {
+        QString digits = QStringLiteral("%1").arg(fraction, 4, 10, QChar(u'0'));
+        while (digits.endsWith(u'0'))
+            digits.chop(1);
+        text += locale.decimalPoint() + digits;
+    }
+    return negative ? locale.negativeSign() + text : text;
+}
 } // namespace
 
 QString TVariant::ToString() const
 {
-    QLocale locale;
+    return ToString(QLocale());
+}
+
+QString TVariant::ToString(const QLocale &givenLocale) const
+{
+    QLocale locale = givenLocale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    if (IsArray()) {
+        QStringList texts;
+        for (const TVariant &element : Elements())
+            texts.append(element.ToString(locale));
+        return texts.join(QStringLiteral("; "));
+    }
     switch (m_Type) {
     case VT_EMPTY:
     case VT_NULL: return {};
@@ -119,13 +174,26 @@ QString TVariant::ToString() const
     case VT_UI8: return QString::number(AsUInt64());
     case VT_R4: return locale.toString(AsDouble(), 'g', 7);
     case VT_R8: return locale.toString(AsDouble(), 'g', 15);
-    case VT_DATE: return DateToString(locale, AsDouble());
+    case VT_DATE:
+        // No calendar holds the value; the number at least shows what arrived.
+        if (!IsValidVariantDate(AsDouble()))
+            return locale.toString(AsDouble(), 'g', 15);
+        return DateToString(locale, AsDouble());
     case VT_BSTR: return AsString();
+    case VT_CY: return CurrencyToString(locale, AsInt64());
+    case VT_ERROR: {
+        const auto code = static_cast<std::uint32_t>(AsError());
+        return QStringLiteral("0x") + QStringLiteral("%1").arg(code, 8, 16, QChar(u'0')).toUpper();
+    }
     default: return {};
     }
 }
 
 bool operator==(const TVariant &a, const TVariant &b)
 {
-    return a.m_Type == b.m_Type && a.m_Value == b.m_Value;
+    if (a.m_Type != b.m_Type)
+        return false;
+    if (a.IsArray())
+        return a.Elements() == b.Elements();
+    return a.m_Value == b.m_Value;
 }

@@ -11,8 +11,21 @@ const QDate &Epoch()
 
 // Splits a value into whole days and milliseconds of the day, as day-based date-times do:
 // the integral part is the date and the magnitude of the fraction is the time, also below zero.
+// Far beyond any calendar; also keeps the casts below defined.
+constexpr double MaxDays = 1e9;
+
+bool InRange(TDateTime value)
+{
+    return std::isfinite(value) && std::fabs(value) <= MaxDays;
+}
+
 void Split(TDateTime value, qint64 &days, qint64 &msecs)
 {
+    if (!InRange(value)) {
+        days = 0;
+        msecs = 0;
+        return;
+    }
     const double whole = std::trunc(value);
     days = static_cast<qint64>(whole);
     msecs = std::llround(std::fabs(value - whole) * MSecsPerDay);
@@ -32,6 +45,8 @@ TDateTime EncodeDateTime(const QDate &date, const QTime &time)
 
 QDate DateOf(TDateTime value)
 {
+    if (!InRange(value))
+        return {};
     qint64 days = 0, msecs = 0;
     Split(value, days, msecs);
     return Epoch().addDays(days);
@@ -39,6 +54,8 @@ QDate DateOf(TDateTime value)
 
 QTime TimeOf(TDateTime value)
 {
+    if (!InRange(value))
+        return {};
     qint64 days = 0, msecs = 0;
     Split(value, days, msecs);
     return QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs));

@@ -12,7 +12,8 @@ inline constexpr double MSecsPerDay = 86400000.0;
 // The current local date-time.
 TDateTime Now();
 
-// Calendar fields of a date-time (local or UTC; the value carries no zone) and back.
+// Calendar fields of a date-time (local or UTC; the value carries no zone) and back. Values that
+// are not finite or lie beyond a billion days give an invalid date and time.
 TDateTime EncodeDateTime(const QDate &date, const QTime &time);
 QDate DateOf(TDateTime value);
 QTime TimeOf(TDateTime value);

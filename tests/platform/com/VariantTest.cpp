@@ -1,5 +1,7 @@
 #include "platform/com/Variant.h"
 
+#include "platform/system/Exception.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -121,6 +123,96 @@ TEST(TVariantTest, DateToStringShowsTheTimeOnlyWhenThereIsOne)
     EXPECT_EQ(TVariant::FromDate(EncodeDateTime(date, QTime(0, 0))).ToString(), shortDate);
     EXPECT_EQ(TVariant::FromDate(EncodeDateTime(date, QTime(13, 45, 30))).ToString(),
               shortDate + QStringLiteral(" 13:45:30"));
+    // Values no calendar holds show as numbers.
+    EXPECT_EQ(TVariant::FromDate(1e300).ToString(), QStringLiteral("1E+300"));
+    EXPECT_EQ(TVariant::FromDate(-657435.0).ToString(), QStringLiteral("-657435"));
+}
+
+TEST(TVariantTest, ArraysConvertTheirElementsToTheElementType)
+{
+    const TVariant array =
+        TVariant::FromArray(VT_R8, {TVariant::FromI4(1), TVariant::FromString("2,5")});
+    EXPECT_EQ(array.Type(), VT_ARRAY | VT_R8);
+    EXPECT_TRUE(array.IsArray());
+    EXPECT_EQ(array.ElementType(), VT_R8);
+    ASSERT_EQ(array.Elements().size(), 2u);
+    EXPECT_EQ(array.Elements()[0], TVariant::FromR8(1.0));
+    EXPECT_EQ(array.Elements()[1], TVariant::FromR8(2.5));
+    EXPECT_EQ(array.ToString(), QStringLiteral("1; 2,5"));
+
+    // Elements of VT_VARIANT arrays keep their own types, nested arrays included.
+    const TVariant mixed = TVariant::FromArray(
+        VT_VARIANT, {TVariant::FromString("a"), TVariant(), array, TVariant::FromBool(true)});
+    EXPECT_EQ(mixed.Type(), VT_ARRAY | VT_VARIANT);
+    EXPECT_EQ(mixed.Elements()[0].Type(), VT_BSTR);
+    EXPECT_EQ(mixed.Elements()[1].Type(), VT_EMPTY);
+    EXPECT_EQ(mixed.Elements()[2], array);
+    EXPECT_EQ(mixed.ToString(), QStringLiteral("a; ; 1; 2,5; True"));
+
+    EXPECT_EQ(TVariant::FromArray(VT_BSTR, {}).ToString(), QString());
+    EXPECT_FALSE(TVariant::FromI4(1).IsArray());
+    EXPECT_EQ(TVariant::FromI4(1).ElementType(), VT_EMPTY);
+    EXPECT_TRUE(TVariant::FromI4(1).Elements().empty());
+}
+
+TEST(TVariantTest, ArraysWithImpossibleElementsAreRefused)
+{
+    EXPECT_THROW(TVariant::FromArray(VT_I2, {TVariant::FromString("abc")}), Exception);
+    EXPECT_THROW(TVariant::FromArray(VT_UI1, {TVariant::FromI4(300)}), Exception);
+    for (VARTYPE elementType : {VT_EMPTY, VT_NULL, VARTYPE(VT_ARRAY | VT_I4), VARTYPE(9)})
+        EXPECT_THROW(TVariant::FromArray(elementType, {}), Exception) << elementType;
+}
+
+TEST(TVariantTest, ArraysCompareElementByElement)
+{
+    const auto ints = [](std::vector<int> values) {
+        std::vector<TVariant> elements;
+        for (int value : values)
+            elements.push_back(TVariant::FromI4(value));
+        return TVariant::FromArray(VT_I4, elements);
+    };
+    const TVariant array = ints({1, 2, 3});
+    const TVariant copy = array;
+    EXPECT_EQ(copy, array);
+    EXPECT_EQ(ints({1, 2, 3}), array); // separately made
+    EXPECT_FALSE(ints({1, 2, 4}) == array);
+    EXPECT_FALSE(ints({1, 2}) == array);
+    EXPECT_FALSE(TVariant::FromArray(VT_I2, array.Elements()) == array);
+    EXPECT_FALSE(TVariant::FromArray(VT_VARIANT, array.Elements()) == array);
+    EXPECT_FALSE(TVariant::FromI4(1) == ints({1}));
+}
+
+TEST(TVariantTest, StatusCodesAndCurrencyKeepTheirValues)
+{
+    const TVariant error = TVariant::FromError(E_FAIL);
+    EXPECT_EQ(error.Type(), VT_ERROR);
+    EXPECT_EQ(error.AsError(), E_FAIL);
+    EXPECT_EQ(error.ToString(), QStringLiteral("0x80004005"));
+    EXPECT_EQ(TVariant::FromError(S_FALSE).ToString(), QStringLiteral("0x00000001"));
+    EXPECT_FALSE(error == TVariant::FromI4(E_FAIL));
+
+    struct Case
+    {
+        std::int64_t scaled;
+        QString text;
+    };
+    const Case cases[] = {
+        {12345, "1,2345"},
+        {-5000, "-0,5"},
+        {30000, "3"},
+        {-1, "-0,0001"},
+        {0, "0"},
+        {12345670000, "1234567"},
+        {std::numeric_limits<std::int64_t>::min(), "-922337203685477,5808"},
+        {std::numeric_limits<std::int64_t>::max(), "922337203685477,5807"},
+    };
+    for (const Case &c : cases) {
+        const TVariant currency = TVariant::FromCY(c.scaled);
+        EXPECT_EQ(currency.Type(), VT_CY);
+        EXPECT_EQ(currency.AsCY(), c.scaled);
+        EXPECT_EQ(currency.ToString(), c.text);
+    }
+    EXPECT_EQ(TVariant::FromCY(12345).ToString(QLocale::c()), QStringLiteral("1.2345"));
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 struct Moment
@@ -91,3 +93,14 @@ TEST(DateTimeTest, NowIsTheLocalWallClock)
 }
 
 } // namespace
+
+TEST(DateTimeTest, ValuesBeyondAnyCalendarDecodeAsInvalid)
+{
+    for (const double value : {1e300, -1e300, std::numeric_limits<double>::infinity(),
+                               std::numeric_limits<double>::quiet_NaN()}) {
+        SCOPED_TRACE(value);
+        EXPECT_FALSE(DateOf(value).isValid());
+        EXPECT_FALSE(TimeOf(value).isValid());
+        EXPECT_TRUE(FormatDateTime("yyyy", value).isEmpty());
+    }
+}
