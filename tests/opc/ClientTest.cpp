@@ -154,6 +154,51 @@ TEST_F(ClientTest, RemoteComputerIsFoundInTheNetworkAndAskedForTheClass)
     remote->Unregister();
 }
 
+TEST_F(ClientTest, ProgIDKnownLocallyGivesTheLocalClassEvenForARemoteComputer)
+{
+    // The remote computer offers the same ProgID under another class id; the local registry is
+    // asked first, so creation on the remote computer asks for the local class and fails there.
+    TComHost &host = AddNetworkComputer(QStringLiteral("ANLAGE"), QStringLiteral("PLC1"));
+    TSimulationOptions options = SimOptions();
+    options.Clsid = QUuid::fromString(QStringLiteral("{0D7C2B7E-51C4-4C43-8E4B-6A2F0E3C9B11}"));
+    const auto remote = RegisterSimulationServer(host, options);
+
+    HRESULT code = S_OK;
+    try {
+        Client->SetServer(QStringLiteral("PLC1"), QStringLiteral("x"), CLSID(), ProgID);
+    } catch (const EOPCException &e) {
+        code = e.ErrorCode();
+    }
+    EXPECT_EQ(code, REGDB_E_CLASSNOTREG);
+    EXPECT_FALSE(Client->Connected());
+    EXPECT_EQ(Client->ServerInfo.GUID, CLSID_TidewellOPCSimulation);
+    EXPECT_EQ(remote->ServerCount(), 0);
+    remote->Unregister();
+}
+
+TEST_F(ClientTest, SetNamespaceTakesACopyThatSharesTheServerInterfaces)
+{
+    Connect();
+    ASSERT_TRUE(Client->Connected());
+    TOPCDAClientNamespace &browsed = Client->Namespace();
+    browsed.Browse(true);
+    ASSERT_GT(browsed.ChildCount(), 0);
+
+    TOPCDAClient other;
+    other.SetNamespace(&browsed);
+    TOPCDAClientNamespace &copy = other.Namespace();
+    EXPECT_NE(&copy, &browsed);
+    EXPECT_EQ(copy.BrowseServerAddressSpace, browsed.BrowseServerAddressSpace);
+    const QString path = QStringLiteral("Area1\\Line1"); // one branch name with a "\" in it?
+    Q_UNUSED(path);
+    TOPCDAClientNode *leaf = copy.FindNodeByItemID(Temp, true);
+    ASSERT_NE(leaf, nullptr);
+    EXPECT_EQ(GetNodePath(leaf), GetNodePath(browsed.FindNodeByItemID(Temp, true)));
+    // The copy is independent: clearing the original leaves it intact.
+    browsed.Clear();
+    EXPECT_EQ(copy.FindNodeByItemID(Temp, true), leaf);
+}
+
 TEST_F(ClientTest, ComputerMissingFromTheNetworkFailsBeforeTheServerIsCreated)
 {
     // Reachable, with an enumerator, but not listed by the network.
