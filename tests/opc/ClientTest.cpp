@@ -189,8 +189,6 @@ TEST_F(ClientTest, SetNamespaceTakesACopyThatSharesTheServerInterfaces)
     TOPCDAClientNamespace &copy = other.Namespace();
     EXPECT_NE(&copy, &browsed);
     EXPECT_EQ(copy.BrowseServerAddressSpace, browsed.BrowseServerAddressSpace);
-    const QString path = QStringLiteral("Area1\\Line1"); // one branch name with a "\" in it?
-    Q_UNUSED(path);
     TOPCDAClientNode *leaf = copy.FindNodeByItemID(Temp, true);
     ASSERT_NE(leaf, nullptr);
     EXPECT_EQ(GetNodePath(leaf), GetNodePath(browsed.FindNodeByItemID(Temp, true)));
