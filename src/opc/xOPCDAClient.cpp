@@ -65,6 +65,36 @@ QString Quoted(const QString &id)
     return QLatin1Char('\'') + id + QLatin1Char('\'');
 }
 
+// The items a batch call failed for, and the one exception that names them all.
+class TBatchFailures
+{
+public:
+    void Add(TOPCDAClientItem *item)
+    {
+        if (!m_Failure)
+            m_Failure = std::make_unique<EOPCOpCompletedWithOneOrMoreErrors>();
+        m_Failure->Add(item);
+        if (!m_IDs.isEmpty())
+            m_IDs += QStringLiteral(", ");
+        m_IDs += Quoted(item->ItemID);
+    }
+
+    // Raises with the plural or the singular text, %1 being the quoted ids and %2 the extra text.
+    void RaiseIfAny(const QString &plural, const QString &singular,
+                    const QString &extra = QString()) const
+    {
+        if (!m_Failure)
+            return;
+        const QString &text = m_Failure->Count() > 1 ? plural : singular;
+        m_Failure->SetMessage(extra.isNull() ? text.arg(m_IDs) : text.arg(m_IDs, extra));
+        throw EOPCOpCompletedWithOneOrMoreErrors(*m_Failure);
+    }
+
+private:
+    std::unique_ptr<EOPCOpCompletedWithOneOrMoreErrors> m_Failure;
+    QString m_IDs;
+};
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -1102,8 +1132,7 @@ void TOPCDAClientGroup::EndAddItems()
         throw EOPCException(hr);
     }
 
-    std::unique_ptr<EOPCOpCompletedWithOneOrMoreErrors> failure;
-    QString failedIDs;
+    TBatchFailures failures;
     for (std::size_t i = 0; i < pending.size(); ++i) {
         TOPCDAClientItem &item = *pending[i];
         if (i < results.size()) {
@@ -1116,27 +1145,15 @@ void TOPCDAClientGroup::EndAddItems()
         }
         item.LastError = i < errors.size() ? errors[i] : E_FAIL;
         item.PendingAdd = false;
-        if (item.LastError != S_OK) {
-            if (!failure)
-                failure = std::make_unique<EOPCOpCompletedWithOneOrMoreErrors>();
-            failure->Add(&item);
-            if (!failedIDs.isEmpty())
-                failedIDs += QStringLiteral(", ");
-            failedIDs += Quoted(item.ItemID);
-        }
+        if (item.LastError != S_OK)
+            failures.Add(&item);
     }
     reactivate();
-    if (failure) {
-        failure->SetMessage(
-            failure->Count() > 1
-                ? QStringLiteral("Fehler in AddItems: Die Elemente %1 konnten nicht zur Gruppe %2 "
-                                 "hinzugefügt werden")
-                      .arg(failedIDs, Name)
-                : QStringLiteral("Fehler in AddItems: Das Element %1 konnte nicht zur Gruppe %2 "
-                                 "hinzugefügt werden")
-                      .arg(failedIDs, Name));
-        throw EOPCOpCompletedWithOneOrMoreErrors(*failure);
-    }
+    failures.RaiseIfAny(QStringLiteral("Fehler in AddItems: Die Elemente %1 konnten nicht zur "
+                                       "Gruppe %2 hinzugefügt werden"),
+                        QStringLiteral("Fehler in AddItems: Das Element %1 konnte nicht zur "
+                                       "Gruppe %2 hinzugefügt werden"),
+                        Name);
 }
 
 void TOPCDAClientGroup::BeginWrite()
@@ -1180,8 +1197,7 @@ void TOPCDAClientGroup::EndWrite()
 
     TDynHResultArray results;
     SyncWrite(serverHandles, values, results);
-    std::unique_ptr<EOPCOpCompletedWithOneOrMoreErrors> failure;
-    QString failedIDs;
+    TBatchFailures failures;
     for (std::size_t i = 0; i < pending.size(); ++i) {
         TOPCDAClientItem *item = FindItem(pending[i]);
         if (!item)
@@ -1196,23 +1212,12 @@ void TOPCDAClientGroup::EndWrite()
                           QStringLiteral("WriteSync-Result für Item: ") + item->ItemID +
                               QStringLiteral("($") + Hex8(result) + QStringLiteral(") ") +
                               OPCErrorText(result));
-        if (!failure)
-            failure = std::make_unique<EOPCOpCompletedWithOneOrMoreErrors>();
-        failure->Add(item);
-        if (!failedIDs.isEmpty())
-            failedIDs += QStringLiteral(", ");
-        failedIDs += Quoted(item->ItemID);
+        failures.Add(item);
     }
-    if (failure) {
-        failure->SetMessage(failure->Count() > 1
-                                ? QStringLiteral("Fehler in WriteSync: Die neuen Werte für die "
-                                                 "Elemente %1 konnten nicht geschrieben werden")
-                                      .arg(failedIDs)
-                                : QStringLiteral("Fehler in WriteSync: Der neue Wert für das "
-                                                 "Element %1 konnte nicht geschrieben werden")
-                                      .arg(failedIDs));
-        throw EOPCOpCompletedWithOneOrMoreErrors(*failure);
-    }
+    failures.RaiseIfAny(QStringLiteral("Fehler in WriteSync: Die neuen Werte für die Elemente %1 "
+                                       "konnten nicht geschrieben werden"),
+                        QStringLiteral("Fehler in WriteSync: Der neue Wert für das Element %1 "
+                                       "konnte nicht geschrieben werden"));
 }
 
 void TOPCDAClientGroup::BeginRead(DWORD dataSource)
@@ -1263,8 +1268,7 @@ void TOPCDAClientGroup::EndRead()
         m_ReadSource == 0 ? OPC_DS_CACHE : static_cast<OPCDATASOURCE>(m_ReadSource);
     TDynSyncReadResultArray results;
     SyncRead(serverHandles, source, results);
-    std::unique_ptr<EOPCOpCompletedWithOneOrMoreErrors> failure;
-    QString failedIDs;
+    TBatchFailures failures;
     for (std::size_t i = 0; i < pending.size(); ++i) {
         TOPCDAClientItem *item = FindItem(pending[i]);
         if (!item)
@@ -1277,23 +1281,12 @@ void TOPCDAClientGroup::EndRead()
             item->TimeStamp = result.State.ftTimeStamp;
             continue;
         }
-        if (!failure)
-            failure = std::make_unique<EOPCOpCompletedWithOneOrMoreErrors>();
-        failure->Add(item);
-        if (!failedIDs.isEmpty())
-            failedIDs += QStringLiteral(", ");
-        failedIDs += Quoted(item->ItemID);
+        failures.Add(item);
     }
-    if (failure) {
-        failure->SetMessage(failure->Count() > 1
-                                ? QStringLiteral("Fehler in ReadSync: Die neuen Werte für die "
-                                                 "Elemente %1 konnten nicht gelesen werden")
-                                      .arg(failedIDs)
-                                : QStringLiteral("Fehler in ReadSync: Der neue Wert für das "
-                                                 "Element %1 konnte nicht gelesen werden")
-                                      .arg(failedIDs));
-        throw EOPCOpCompletedWithOneOrMoreErrors(*failure);
-    }
+    failures.RaiseIfAny(QStringLiteral("Fehler in ReadSync: Die neuen Werte für die Elemente %1 "
+                                       "konnten nicht gelesen werden"),
+                        QStringLiteral("Fehler in ReadSync: Der neue Wert für das Element %1 "
+                                       "konnte nicht gelesen werden"));
 }
 
 void TOPCDAClientGroup::ReadAll(DWORD dataSource)
