@@ -66,9 +66,9 @@ TDateTime DateTimeFromQDateTime(const QDateTime &dateTime)
     return EncodeDateTime(dateTime.date(), dateTime.time());
 }
 
-QDateTime DateTimeToQDateTime(TDateTime value, Qt::TimeSpec spec)
+QDateTime DateTimeToQDateTime(TDateTime value, Qt::TimeSpec timeSpec)
 {
-    return QDateTime(DateOf(value), TimeOf(value), spec);
+    return QDateTime(DateOf(value), TimeOf(value), timeSpec);
 }
 
 TDateTime Now()

@@ -20,8 +20,8 @@ QTime TimeOf(TDateTime value);
 
 // The wall-clock fields of dateTime as a day-based value; the zone of dateTime is not applied.
 TDateTime DateTimeFromQDateTime(const QDateTime &dateTime);
-// The value as a QDateTime in the given spec (local time by default).
-QDateTime DateTimeToQDateTime(TDateTime value, Qt::TimeSpec spec = Qt::LocalTime);
+// The value as a QDateTime of the given kind of time (local time by default).
+QDateTime DateTimeToQDateTime(TDateTime value, Qt::TimeSpec timeSpec = Qt::LocalTime);
 
 // UTC minus local time in minutes at the given moment, daylight saving included.
 int LocalTimeZoneBiasMinutes(const QDateTime &moment);
