@@ -65,6 +65,19 @@ QString Quoted(const QString &id)
     return QLatin1Char('\'') + id + QLatin1Char('\'');
 }
 
+// Runs a function when the scope ends, also when an exception leaves it.
+template <class F> class TScopeExit
+{
+public:
+    explicit TScopeExit(F function) : m_Function(std::move(function)) {}
+    ~TScopeExit() { m_Function(); }
+    TScopeExit(const TScopeExit &) = delete;
+    TScopeExit &operator=(const TScopeExit &) = delete;
+
+private:
+    F m_Function;
+};
+
 // The items a batch call failed for, and the one exception that names them all.
 class TBatchFailures
 {
@@ -1181,19 +1194,13 @@ void TOPCDAClientGroup::EndWrite()
         }
     if (pending.empty())
         return;
-    struct TClearPending
-    {
-        TOPCDAClientGroup *Group;
-        const std::vector<OPCHANDLE> &Handles;
-        ~TClearPending()
-        {
-            for (const OPCHANDLE handle : Handles)
-                if (TOPCDAClientItem *item = Group->FindItem(handle)) {
-                    item->PendingWrite = false;
-                    item->PendingWriteValue = TVariant();
-                }
-        }
-    } clearPending{this, pending};
+    const TScopeExit clearPending([&] {
+        for (const OPCHANDLE handle : pending)
+            if (TOPCDAClientItem *item = FindItem(handle)) {
+                item->PendingWrite = false;
+                item->PendingWriteValue = TVariant();
+            }
+    });
 
     TDynHResultArray results;
     SyncWrite(serverHandles, values, results);
@@ -1252,17 +1259,11 @@ void TOPCDAClientGroup::EndRead()
         }
     if (pending.empty())
         return;
-    struct TClearPending
-    {
-        TOPCDAClientGroup *Group;
-        const std::vector<OPCHANDLE> &Handles;
-        ~TClearPending()
-        {
-            for (const OPCHANDLE handle : Handles)
-                if (TOPCDAClientItem *item = Group->FindItem(handle))
-                    item->PendingRead = false;
-        }
-    } clearPending{this, pending};
+    const TScopeExit clearPending([&] {
+        for (const OPCHANDLE handle : pending)
+            if (TOPCDAClientItem *item = FindItem(handle))
+                item->PendingRead = false;
+    });
 
     const OPCDATASOURCE source =
         m_ReadSource == 0 ? OPC_DS_CACHE : static_cast<OPCDATASOURCE>(m_ReadSource);
