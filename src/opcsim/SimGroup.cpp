@@ -8,10 +8,6 @@
 #include <cmath>
 #include <thread>
 
-namespace {
-
-// The per-item calls share one shape: an empty list is an invalid argument, and a call in which
-// some items failed answers S_FALSE.
 HRESULT Overall(const std::vector<HRESULT> &errors)
 {
     for (const HRESULT e : errors)
@@ -19,6 +15,8 @@ HRESULT Overall(const std::vector<HRESULT> &errors)
             return S_FALSE;
     return S_OK;
 }
+
+namespace {
 
 bool IsGood(WORD quality)
 {

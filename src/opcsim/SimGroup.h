@@ -9,6 +9,10 @@
 #include <unordered_map>
 #include <vector>
 
+// The per-item calls share one shape: an empty list is an invalid argument, and a call in which
+// some items failed answers S_FALSE.
+HRESULT Overall(const std::vector<HRESULT> &errors);
+
 class TOPCSimServer;
 
 struct TSimGroupState

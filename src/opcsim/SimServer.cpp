@@ -455,8 +455,7 @@ HRESULT TOPCSimServer::GetItemProperties(const QString &itemID, std::span<const 
         default: errors[i] = OPC_E_INVALID_PID; break;
         }
     }
-    return std::all_of(errors.begin(), errors.end(), [](HRESULT e) { return e == S_OK; }) ? S_OK
-                                                                                          : S_FALSE;
+    return Overall(errors);
 }
 
 // No property of this server is an item of its own.
