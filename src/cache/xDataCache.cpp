@@ -101,6 +101,9 @@ TDataCacheItem *TDataCache::Add(const QString &ID)
     // Created before anything is appended, so a rejected ID leaves the list as it was.
     auto item = std::make_unique<TDataCacheItem>(ID);
     m_Items.push_back(std::move(item));
+    // Only the first entry of an ID is ever found, so a later duplicate leaves the index alone.
+    if (!m_Index.contains(ID))
+        m_Index.insert(ID, static_cast<int>(m_Items.size() - 1));
     return m_Items.back().get();
 }
 
@@ -108,6 +111,7 @@ void TDataCache::Clear()
 {
     std::lock_guard guard(m_Lock);
     m_Items.clear();
+    m_Index.clear();
 }
 
 int TDataCache::Count() const
@@ -127,10 +131,7 @@ TDataCacheItem *TDataCache::Items(int index) const
 int TDataCache::IndexOf(const QString &ID) const
 {
     std::lock_guard guard(m_Lock);
-    for (std::size_t i = 0; i < m_Items.size(); ++i)
-        if (m_Items[i]->ID() == ID)
-            return static_cast<int>(i);
-    return -1;
+    return m_Index.value(ID, -1);
 }
 
 bool TDataCache::Exists(const QString &ID) const

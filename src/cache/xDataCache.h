@@ -7,6 +7,7 @@
 #include "platform/system/Exception.h"
 #include "settings/ZonedDateTime.h"
 
+#include <QHash>
 #include <QString>
 #include <QtGlobal>
 #include <memory>
@@ -118,6 +119,8 @@ public:
 private:
     mutable std::recursive_mutex m_Lock;
     std::vector<std::unique_ptr<TDataCacheItem>> m_Items;
+    // ID -> position of its first entry; lookups by alias run for every column of every write.
+    QHash<QString, int> m_Index;
 };
 
 // The one cache of the process.

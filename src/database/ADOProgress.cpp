@@ -1,0 +1,7 @@
+#include "database/ADOProgress.h"
+
+TADOValidationProgress &QuietADOValidationProgress()
+{
+    static TQuietADOValidationProgress progress;
+    return progress;
+}
