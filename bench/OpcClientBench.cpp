@@ -59,17 +59,3 @@ void BM_DataChangeDispatch(benchmark::State &state)
 BENCHMARK(BM_DataChangeDispatch)->Unit(benchmark::kMicrosecond);
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    // Keep the logger's settings away from the user's files.
-    QTemporaryDir sandbox;
-    qputenv("TIDEWELL_REGISTRY_DIR", (sandbox.path() + QStringLiteral("/registry")).toLocal8Bit());
-    qputenv("XDG_STATE_HOME", (sandbox.path() + QStringLiteral("/state")).toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (sandbox.path() + QStringLiteral("/config")).toLocal8Bit());
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build ccache pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql
+    unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql sqlite3
     nettle-dev
     xvfb xauth
 )

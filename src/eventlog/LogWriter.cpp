@@ -55,17 +55,25 @@ QByteArray Header()
 QByteArray EventLine(TEventType eventType, const QString &message, TDateTime timeStamp,
                      const void *sender, const QString &senderName)
 {
+    return EncodeWindows1252(
+        FormatEventLine(eventType, message, timeStamp, sender, senderName, CurrentThreadID()) +
+        CrLf);
+}
+} // namespace
+
+QString FormatEventLine(TEventType eventType, const QString &message, TDateTime timeStamp,
+                        const void *sender, const QString &senderName, quint32 threadID)
+{
     QString line = FormatWallClock(QStringLiteral("yyyy-MM-dd hh:mm:ss,zzz"), timeStamp) +
                    Separator + EventTypeName(eventType) + Separator + message + Separator;
     if (AppInfo().DebugEnabled && !senderName.isEmpty()) {
         // All digits of the address: on 64-bit systems eight would cut it.
         line += u'[' + senderName + QStringLiteral(" at $") +
                 Hex(reinterpret_cast<quintptr>(sender), 8) + u']' + Separator +
-                QStringLiteral("[Thread $") + Hex(CurrentThreadID(), 4) + u']';
+                QStringLiteral("[Thread $") + Hex(threadID, 4) + u']';
     }
-    return EncodeWindows1252(line + CrLf);
+    return line;
 }
-} // namespace
 
 TLogWriter::TLogWriter(const QString &baseKey, TEventLogger *logger)
     : m_BaseKey(baseKey), m_Logger(logger), m_Directory(DefaultDirectory())

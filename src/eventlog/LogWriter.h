@@ -10,6 +10,10 @@
 #include <QtGlobal>
 #include <mutex>
 
+// One log-file line without its line end.
+QString FormatEventLine(TEventType eventType, const QString &message, TDateTime timeStamp,
+                        const void *sender, const QString &senderName, quint32 threadID);
+
 class TLogWriter
 {
 public:

@@ -1,5 +1,7 @@
 // Runs GoogleTest inside a QCoreApplication, with the registry and the state folders of the
 // whole run redirected into a temporary folder so that tests never touch the user's files.
+#include "support/Sandbox.h"
+
 #include <QCoreApplication>
 #include <QLocale>
 #include <QTemporaryDir>
@@ -9,9 +11,7 @@
 int main(int argc, char **argv)
 {
     QTemporaryDir sandbox;
-    qputenv("TIDEWELL_REGISTRY_DIR", (sandbox.path() + QStringLiteral("/registry")).toLocal8Bit());
-    qputenv("XDG_STATE_HOME", (sandbox.path() + QStringLiteral("/state")).toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (sandbox.path() + QStringLiteral("/config")).toLocal8Bit());
+    RedirectUserFolders(sandbox.path());
     QCoreApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     ::testing::InitGoogleTest(&argc, argv);
