@@ -211,6 +211,49 @@ TEST_F(MainFormTest, RunningDocumentShowsBothPanelsAndOneRowPerWrittenColumn)
     EXPECT_EQ(Field("lblOPCVersion")->palette().color(QPalette::WindowText), StatusColor::Grey);
 }
 
+// The demo document of the README in the window, against the built-in plant: what a person sees
+// when running it, kept as a screenshot.
+TEST_F(MainFormTest, DemoDocumentRunsInTheWindow)
+{
+    Sim->Unregister();
+    TSimulationOptions builtIn;
+    builtIn.ManualClock = true;
+    Sim = RegisterSimulationServer(LocalHost(), builtIn);
+
+    QFile schema(QStringLiteral(TIDEWELL_SOURCE_DIR "/examples/demo-schema.sql"));
+    ASSERT_TRUE(schema.open(QIODevice::ReadOnly));
+    QString statements = QString::fromUtf8(schema.readAll());
+    statements.remove(QRegularExpression(QStringLiteral("--[^\n]*")));
+    const QString database = Dir.filePath(QStringLiteral("demo.sqlite"));
+    Sql.Open(QStringLiteral("Provider=SQLite;Data Source=") + database, QString(), QString());
+    for (const QString &statement : statements.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        if (statement.trimmed().isEmpty())
+            continue;
+        TADOCommand command;
+        command.SetActiveConnection(&Sql);
+        command.SetCommandText(statement);
+        command.Execute();
+    }
+    QFile demo(QStringLiteral(TIDEWELL_SOURCE_DIR "/examples/demo.tdw"));
+    ASSERT_TRUE(demo.open(QIODevice::ReadOnly));
+    Start(DecodeDocumentText(demo.readAll())
+              .replace(QStringLiteral("Data Source=demo.sqlite"),
+                       QStringLiteral("Data Source=") + database));
+    for (int i = 0; i < 5; ++i)
+        Step();
+    Form->RefreshCurrentValuesNow();
+    Form->RefreshDisplay();
+
+    const TStatusText ok{QStringLiteral("OK"), StatusColor::Green};
+    EXPECT_EQ(Status("lblOPCStatus"), ok) << Status("lblOPCStatus").Text.toStdString();
+    EXPECT_EQ(Status("lblDBStatus"), ok) << Status("lblDBStatus").Text.toStdString();
+    EXPECT_EQ(Form->CurrentValues().rowCount(), 8);
+    TADORecordset rows;
+    rows.Open(QStringLiteral("SELECT COUNT(*) FROM Messwerte"), &Sql);
+    EXPECT_GE(rows.Fields(0).ToInt64(), 5);
+    SaveScreenshot(*Form, QStringLiteral("MainFormDemo.png"));
+}
+
 TEST_F(MainFormTest, CaptionTurnsToTheErrorCaptionWhileTheDatabaseFails)
 {
     TConfiguration &settings = *Configuration();
