@@ -15,12 +15,6 @@ namespace {
 
 const QString Where = QStringLiteral("LoadFromWinTSConfigDB");
 
-struct TParameterSpec
-{
-    int ID;
-    bool Required;
-};
-
 class TParameters
 {
 public:

@@ -11,7 +11,7 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <map>
+#include <algorithm>
 
 namespace {
 

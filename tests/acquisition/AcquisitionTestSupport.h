@@ -7,6 +7,7 @@
 #include "platform/net/Network.h"
 #include "platform/opcda/OpcServerList.h"
 #include "platform/system/WindowMessages.h"
+#include "support/SimulationSession.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -78,24 +79,11 @@ public:
 class AcquisitionTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        EnsureLocalOpcServerList();
-        TSimulationOptions options;
-        options.PlantText = QString::fromUtf8(Plant);
-        options.ManualClock = true;
-        Sim = RegisterSimulationServer(LocalHost(), options);
-        EventLogger().SetLoggingLevel(3);
-        EventLogger().SetLimitMessageRate(false);
-        EventLogger().TakeEntries();
-    }
+    void SetUp() override { Sim = StartManualSimulation(QString::fromUtf8(Plant)); }
     void TearDown() override
     {
         Bridge.reset();
-        Sim->Unregister();
-        ClearNetwork();
-        EventLogger().TakeEntries();
-        EventLogger().SetLimitMessageRate(true);
+        StopSimulation(*Sim);
     }
 
     static TRemoteServerInfo SimInfo()

@@ -1,4 +1,5 @@
 #include "app/MainForm.h"
+#include "support/SimulationSession.h"
 
 #include "acquisition/xOPCClientBridge.h"
 #include "cache/xDataCache.h"
@@ -39,14 +40,7 @@ protected:
     void SetUp() override
     {
         CreateConfiguration();
-        EnsureLocalOpcServerList();
-        TSimulationOptions options;
-        options.PlantText = QString::fromUtf8(rttest::Plant);
-        options.ManualClock = true;
-        Sim = RegisterSimulationServer(LocalHost(), options);
-        EventLogger().SetLoggingLevel(3);
-        EventLogger().SetLimitMessageRate(false);
-        EventLogger().TakeEntries();
+        Sim = StartManualSimulation(QString::fromUtf8(rttest::Plant));
         Form = std::make_unique<TMainForm>(&Cache);
         Form->resize(1000, 720);
     }
@@ -55,10 +49,7 @@ protected:
     {
         Form.reset();
         Sql.Close();
-        Sim->Unregister();
-        ClearNetwork();
-        EventLogger().TakeEntries();
-        EventLogger().SetLimitMessageRate(true);
+        StopSimulation(*Sim);
         FreeConfiguration();
     }
 

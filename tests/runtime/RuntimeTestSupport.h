@@ -13,6 +13,7 @@
 #include "platform/net/Network.h"
 #include "platform/opcda/OpcServerList.h"
 #include "runtime/RuntimeControl.h"
+#include "support/SimulationSession.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -104,26 +105,13 @@ public:
 class RuntimeTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        EnsureLocalOpcServerList();
-        TSimulationOptions options;
-        options.PlantText = QString::fromUtf8(Plant);
-        options.ManualClock = true;
-        Sim = RegisterSimulationServer(LocalHost(), options);
-        EventLogger().SetLoggingLevel(3);
-        EventLogger().SetLimitMessageRate(false);
-        EventLogger().TakeEntries();
-    }
+    void SetUp() override { Sim = StartManualSimulation(QString::fromUtf8(Plant)); }
 
     void TearDown() override
     {
         Control.reset();
         Sql.Close();
-        Sim->Unregister();
-        ClearNetwork();
-        EventLogger().TakeEntries();
-        EventLogger().SetLimitMessageRate(true);
+        StopSimulation(*Sim);
     }
 
     void CreateSchema(const QString &connectionString, const QString &user = QString(),
